@@ -2,6 +2,7 @@
 // Converter layer.
 #include "converter/converter.h"
 
+#include "converter/expand_buffered.h"
 #include "converter/split_byte.h"
 #include "runtime/arguments.h"
 #include "runtime/byte_file.h"
@@ -62,6 +63,11 @@ void run_converter() {
         return;
 
     for (;;) {
+#ifndef DORVANE_PER_BYTE_ONLY
+        // What the buffers hold is expanded in one step; the steps below then move
+        // the bytes at each block boundary, where the system calls happen.
+        expand_buffered(input_file, output_file);
+#endif
         const bool input_ended = at_end(input_file);
         check_io();
         if (input_ended)
