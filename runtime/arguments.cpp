@@ -19,7 +19,9 @@ void release_argument_vector() {
     argument_vector.shrink_to_fit();
 }
 
-std::int32_t argument_count() { return static_cast<std::int32_t>(argument_vector.size()) - 1; }
+std::int32_t argument_count() {
+    return static_cast<std::int32_t>(argument_vector.size()) - 1;
+}
 
 void argument_text(std::int32_t index, ShortText& destination) {
     if (index < 0 || static_cast<std::size_t>(index) >= argument_vector.size()) {

@@ -21,8 +21,12 @@ ByteFile* first_open_file = nullptr;
 bool is_open(FileState state) {
     return state == FileState::input || state == FileState::output || state == FileState::in_out;
 }
-bool is_readable(FileState state) { return state == FileState::input || state == FileState::in_out; }
-bool is_writable(FileState state) { return state == FileState::output || state == FileState::in_out; }
+bool is_readable(FileState state) {
+    return state == FileState::input || state == FileState::in_out;
+}
+bool is_writable(FileState state) {
+    return state == FileState::output || state == FileState::in_out;
+}
 
 void link_open_file(ByteFile& file) {
     file.previous_open = nullptr;
@@ -316,8 +320,7 @@ void close_file(ByteFile& file) {
 }
 
 std::span<const std::uint8_t> buffered_input(const ByteFile& file) {
-    if (io_error_is_pending() || !is_readable(file.state) ||
-        file.buffer_use != BufferUse::reading)
+    if (io_error_is_pending() || !is_readable(file.state) || file.buffer_use != BufferUse::reading)
         return {};
     return {file.buffer + file.buffer_next, file.buffer_end - file.buffer_next};
 }

@@ -17,9 +17,15 @@ void init_file_layer() {
     standard_handles[2] = os::standard_handle(os::StandardStream::error);
 }
 
-Handle standard_input_handle() { return standard_handles[0]; }
-Handle standard_output_handle() { return standard_handles[1]; }
-Handle standard_error_handle() { return standard_handles[2]; }
+Handle standard_input_handle() {
+    return standard_handles[0];
+}
+Handle standard_output_handle() {
+    return standard_handles[1];
+}
+Handle standard_error_handle() {
+    return standard_handles[2];
+}
 
 bool is_standard_handle(Handle handle) {
     return handle == standard_handles[0] || handle == standard_handles[1] ||

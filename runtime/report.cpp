@@ -80,8 +80,7 @@ void write_report(TextChannel& channel, std::uint16_t number, std::uint32_t loca
     write_text(0, channel, std::string_view(line.data(), line.size()));
     end_line(channel);
     ReportContext context{&channel};
-    walk_frames(frame, __builtin_frame_address(0), bounds, line_limit, write_frame_line,
-                &context);
+    walk_frames(frame, __builtin_frame_address(0), bounds, line_limit, write_frame_line, &context);
     end_line(channel);
 }
 

@@ -51,9 +51,13 @@ void record_error(std::uint16_t number, const void* location, const void* frame)
 
 } // namespace
 
-void set_stack_top(const void* frame) { stack_top = frame; }
+void set_stack_top(const void* frame) {
+    stack_top = frame;
+}
 
-bool is_terminating() { return terminating; }
+bool is_terminating() {
+    return terminating;
+}
 
 void check_io() {
     if (pending_io_error == 0)
@@ -80,6 +84,8 @@ void run_time_error_from_fault(std::uint16_t number, const void* location, const
     terminate_program(Release::nothing);
 }
 
-void end_program() { terminate_program(Release::storage); }
+void end_program() {
+    terminate_program(Release::storage);
+}
 
 } // namespace dorvane

@@ -67,8 +67,12 @@ void open_channel(TextChannel& channel, Handle handle) {
     channel.line_end[2] = 0;
 }
 
-TextChannel& standard_output() { return standard_output_channel; }
-TextChannel& standard_error() { return standard_error_channel; }
+TextChannel& standard_output() {
+    return standard_output_channel;
+}
+TextChannel& standard_error() {
+    return standard_error_channel;
+}
 
 void write_text(std::int32_t width, TextChannel& channel, std::string_view text) {
     if (!ready_for_output(channel))

@@ -16,9 +16,13 @@ namespace dorvane::os {
 
 namespace {
 
-std::uint16_t last_error() { return posix::map_errno(errno); }
+std::uint16_t last_error() {
+    return posix::map_errno(errno);
+}
 
-int as_descriptor(Handle handle) { return static_cast<int>(handle); }
+int as_descriptor(Handle handle) {
+    return static_cast<int>(handle);
+}
 
 /// Realises the share rule on a regular file: others may read it while it is open
 /// here, but not write it. Readers share a lock, a writer holds it alone.
@@ -127,8 +131,9 @@ std::uint16_t write_file(Handle handle, const std::uint8_t* buffer, std::size_t 
 }
 
 std::uint16_t seek_file(Handle handle, std::int64_t offset, Origin origin, std::int64_t& position) {
-    const int whence = origin == Origin::begin ? SEEK_SET : origin == Origin::current ? SEEK_CUR
-                                                                                       : SEEK_END;
+    const int whence = origin == Origin::begin     ? SEEK_SET
+                       : origin == Origin::current ? SEEK_CUR
+                                                   : SEEK_END;
     const off_t result = ::lseek(as_descriptor(handle), static_cast<off_t>(offset), whence);
     if (result < 0)
         return last_error();
