@@ -45,9 +45,13 @@ std::uint16_t secure_opened_file(int descriptor, Access access, Creation creatio
         return 0; // devices and FIFOs are neither locked nor emptied
     if (const std::uint16_t error = take_share_lock(descriptor, access))
         return error;
+    if (fstat(descriptor, &status) != 0) // the size as it is now that the file is ours
+        return last_error();
     // Emptied only now that nobody else may be writing it: a file that cannot be
     // secured keeps its contents.
-    if (creation == Creation::create_always) {
+    // NOTE: an empty file is not truncated again: on some file systems a truncation
+    // to 0 makes the close wait for the whole new contents to reach the disk.
+    if (creation == Creation::create_always && status.st_size != 0) {
         while (ftruncate(descriptor, 0) != 0) {
             if (errno != EINTR)
                 return last_error();
