@@ -32,27 +32,11 @@ bool is_standard_handle(Handle handle) {
            handle == standard_handles[2];
 }
 
-std::size_t read_handle(Handle handle, std::uint8_t* buffer, std::size_t count) {
-    std::size_t received = 0;
-    if (const std::uint16_t error = os::read_file(handle, buffer, count, received)) {
-        store_io_error(error);
-        return 0;
-    }
-    return received;
-}
-
 std::size_t write_handle(Handle handle, const std::uint8_t* buffer, std::size_t count) {
     std::size_t written = 0;
     if (const std::uint16_t error = os::write_file(handle, buffer, count, written))
         store_io_error(error);
     return written;
-}
-
-void close_handle(Handle handle) {
-    if (is_standard_handle(handle))
-        return;
-    if (const std::uint16_t error = os::close_handle(handle))
-        store_io_error(error);
 }
 
 } // namespace dorvane

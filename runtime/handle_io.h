@@ -1,6 +1,6 @@
-// runtime/handle_io.h - the standard handles and the handle primitives shared by
-// byte files and text channels. Portable: each primitive makes one back-end call and
-// stores its failure as the pending I/O error.
+// runtime/handle_io.h - the standard handles, and the write primitive of the text
+// channels. Portable: the primitive makes one back-end call and stores its failure as
+// the pending I/O error.
 #pragma once
 
 #include "runtime/handle.h"
@@ -21,14 +21,7 @@ Handle standard_error_handle();
 /// True when `handle` is one of the three standard handles, which are never closed.
 bool is_standard_handle(Handle handle);
 
-/// Reads at most `count` bytes and returns how many arrived: 0 at the end of the
-/// file, and 0 after a failure, which is stored.
-std::size_t read_handle(Handle handle, std::uint8_t* buffer, std::size_t count);
-
 /// Writes `count` bytes and returns how many were taken; a failure is stored.
 std::size_t write_handle(Handle handle, const std::uint8_t* buffer, std::size_t count);
-
-/// Closes `handle` unless it is a standard handle; a failure is stored.
-void close_handle(Handle handle);
 
 } // namespace dorvane
