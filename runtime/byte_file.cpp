@@ -363,8 +363,8 @@ void write_out_open_files() {
         if (file->buffer_use == BufferUse::writing) {
             std::size_t written = 0;
             os::write_file(file->handle, file->buffer, file->buffer_end, written);
+            empty_buffer(*file);
         }
-        empty_buffer(*file);
     }
 }
 
