@@ -35,6 +35,19 @@ std::uint16_t take_share_lock(int descriptor, Access access) {
     return 0;
 }
 
+/// True when standard output or standard error writes the file `status` describes:
+/// the shell opened it for writing, so it is in use by a writer that holds no lock.
+bool is_written_by_standard_stream(const struct stat& status) {
+    for (const int stream : {STDOUT_FILENO, STDERR_FILENO}) {
+        struct stat stream_status {};
+        const int flags = fcntl(stream, F_GETFL);
+        if (flags >= 0 && (flags & O_ACCMODE) != O_RDONLY && fstat(stream, &stream_status) == 0 &&
+            stream_status.st_dev == status.st_dev && stream_status.st_ino == status.st_ino)
+            return true;
+    }
+    return false;
+}
+
 std::uint16_t secure_opened_file(int descriptor, Access access, Creation creation) {
     struct stat status {};
     if (fstat(descriptor, &status) != 0)
@@ -43,6 +56,8 @@ std::uint16_t secure_opened_file(int descriptor, Access access, Creation creatio
         return io_error::access_denied;
     if (!S_ISREG(status.st_mode))
         return 0; // devices and FIFOs are neither locked nor emptied
+    if (is_written_by_standard_stream(status))
+        return io_error::access_denied;
     if (const std::uint16_t error = take_share_lock(descriptor, access))
         return error;
     if (fstat(descriptor, &status) != 0) // the size as it is now that the file is ours
@@ -96,6 +111,16 @@ std::uint16_t open_file(std::string_view name, Access access, Creation creation,
     } while (descriptor < 0 && errno == EINTR);
     if (descriptor < 0)
         return last_error();
+    // NOTE: a process started with a standard stream closed gets its number back from
+    // open; the file must not pass for that standard stream.
+    if (descriptor <= STDERR_FILENO) {
+        const int moved = fcntl(descriptor, F_DUPFD, STDERR_FILENO + 1);
+        const std::uint16_t error = moved < 0 ? last_error() : 0;
+        ::close(descriptor);
+        if (error != 0)
+            return error;
+        descriptor = moved;
+    }
     if (const std::uint16_t error = secure_opened_file(descriptor, access, creation)) {
         ::close(descriptor);
         return error;
