@@ -60,6 +60,41 @@ RunResult run(const std::vector<std::string>& arguments, int input = -1, int out
     return {std::chrono::duration<double>(end - start).count(), usage.ru_maxrss, status};
 }
 
+/// The wall time of `cat source | middle | cat > sink`.
+double run_piped(const std::vector<std::string>& middle, const std::string& source, int sink) {
+    int to_middle[2], from_middle[2];
+    if (pipe(to_middle) != 0 || pipe(from_middle) != 0)
+        fail("pipe");
+    const auto close_all = [&] {
+        close(to_middle[0]), close(to_middle[1]);
+        close(from_middle[0]), close(from_middle[1]);
+    };
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t feeder = fork();
+    if (feeder == 0) {
+        dup2(to_middle[1], 1);
+        close_all();
+        execlp("cat", "cat", source.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    const pid_t drain = fork();
+    if (drain == 0) {
+        dup2(from_middle[0], 0);
+        dup2(sink, 1);
+        close_all();
+        execlp("cat", "cat", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(to_middle[1]);
+    close(from_middle[0]);
+    run(middle, to_middle[0], from_middle[1]);
+    close(to_middle[0]);
+    close(from_middle[1]);
+    waitpid(feeder, nullptr, 0);
+    waitpid(drain, nullptr, 0);
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
 void make_input(const std::string& path, std::size_t bytes) {
     const int descriptor = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (descriptor < 0)
@@ -175,7 +210,7 @@ int main(int argc, char** argv) {
     }
 
     // The empty names: standard input and output, redirected files and then pipes.
-    std::vector<double> redirected_seconds, piped_seconds;
+    std::vector<double> redirected_seconds, piped_seconds, pipe_floor_seconds;
     for (int pair = 0; pair < std::max(3, pairs / 2); ++pair) {
         unlink(output.c_str());
         const int in = open(input.c_str(), O_RDONLY);
@@ -184,36 +219,8 @@ int main(int argc, char** argv) {
         close(in);
         close(out);
 
-        int to_converter[2], from_converter[2];
-        if (pipe(to_converter) != 0 || pipe(from_converter) != 0)
-            fail("pipe");
-        const auto start = std::chrono::steady_clock::now();
-        const pid_t feeder = fork();
-        if (feeder == 0) {
-            dup2(to_converter[1], 1);
-            close(to_converter[0]), close(to_converter[1]);
-            close(from_converter[0]), close(from_converter[1]);
-            execlp("cat", "cat", input.c_str(), static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        const pid_t drain = fork();
-        if (drain == 0) {
-            dup2(from_converter[0], 0);
-            dup2(null_output, 1);
-            close(to_converter[0]), close(to_converter[1]);
-            close(from_converter[0]), close(from_converter[1]);
-            execlp("cat", "cat", static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        close(to_converter[1]);
-        close(from_converter[0]);
-        run({DORVANE_PROGRAM, "", ""}, to_converter[0], from_converter[1]);
-        close(to_converter[0]);
-        close(from_converter[1]);
-        waitpid(feeder, nullptr, 0);
-        waitpid(drain, nullptr, 0);
-        piped_seconds.push_back(
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        piped_seconds.push_back(run_piped({DORVANE_PROGRAM, "", ""}, input, null_output));
+        pipe_floor_seconds.push_back(run_piped({"cat"}, reference, null_output));
     }
     close(null_output);
 
@@ -229,6 +236,8 @@ int main(int argc, char** argv) {
     std::printf("ratio dorvane / cp      %.2f\n", converter / copied);
     std::printf("dorvane \"\" \"\" <in >out   median %.3f s\n", median(redirected_seconds));
     std::printf("cat | dorvane \"\" \"\" | cat median %.3f s\n", median(piped_seconds));
+    std::printf("cat | cat | cat of output median %.3f s (what the pipes alone cost)\n",
+                median(pipe_floor_seconds));
     std::printf("peak resident memory    1 MiB input %ld KiB, 1 GiB input %ld KiB\n",
                 small_peak_kib, large_peak_kib);
     for (const auto& path : {input, output, copy, reference})
