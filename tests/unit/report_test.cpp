@@ -148,26 +148,14 @@ TEST_F(FrameWalk, ALongChainGivesOneVisitMoreThanTheLineLimit) {
     EXPECT_EQ(walk(frame(0), 3).size(), 4u);
 }
 
-/// A channel on a packet socket that writes out at each line end as the standard
-/// channels do, so that every record received is one write-out.
-class ReportChannel : public ::testing::Test {
+/// The report on a packet socket channel, with frame lines as the report prints them.
+class ReportChannel : public dorvane::test::PacketChannelFixture {
   protected:
-    void SetUp() override {
-        ASSERT_GE(sockets_.writer, 0);
-        dorvane::pending_io_error = 0;
-        dorvane::open_channel(channel_, sockets_.writer);
-        channel_.flushes_at_line_end = true;
-    }
-    void TearDown() override { dorvane::pending_io_error = 0; }
-
     static std::string frame_line(std::uintptr_t return_location) {
         return as_string(dorvane::location_line(
                    dorvane::os::image_offset(fake_location(return_location)))) +
                "\r\n";
     }
-
-    dorvane::test::PacketPair sockets_;
-    dorvane::TextChannel channel_{};
 };
 
 TEST_F(ReportChannel, WithoutFramesEachLineIsOneWrite) {

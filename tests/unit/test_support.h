@@ -3,6 +3,9 @@
 // and a packet socket that keeps every write apart. Test code for the run-time layer.
 #pragma once
 
+#include "runtime/io_error.h"
+#include "runtime/text_channel.h"
+
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -169,6 +172,22 @@ class PacketPair {
 
     int reader = -1;
     int writer = -1;
+};
+
+/// A channel on a packet socket that writes out at each line end, as a channel on a
+/// standard handle does: every record received is one write-out.
+class PacketChannelFixture : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_GE(sockets_.writer, 0);
+        pending_io_error = 0;
+        open_channel(channel_, sockets_.writer);
+        channel_.flushes_at_line_end = true;
+    }
+    void TearDown() override { pending_io_error = 0; }
+
+    PacketPair sockets_;
+    TextChannel channel_{};
 };
 
 } // namespace dorvane::test

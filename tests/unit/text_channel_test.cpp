@@ -49,21 +49,7 @@ TEST(OpenChannel, FlushesAtLineEndOnlyOnAStandardHandle) {
     EXPECT_EQ(std::string(channel.line_end, channel.line_end_length), "\r\n");
 }
 
-/// A channel on a packet socket that writes out at each line end, as a channel on a
-/// standard handle does: every record received is one write-out.
-class PacketChannel : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        ASSERT_GE(sockets_.writer, 0);
-        dorvane::pending_io_error = 0;
-        dorvane::open_channel(channel_, sockets_.writer);
-        channel_.flushes_at_line_end = true;
-    }
-    void TearDown() override { dorvane::pending_io_error = 0; }
-
-    PacketPair sockets_;
-    TextChannel channel_{};
-};
+class PacketChannel : public dorvane::test::PacketChannelFixture {};
 
 TEST_F(PacketChannel, AShortLineIsOneWriteAtItsEnd) {
     dorvane::write_text(0, channel_, "Do");
