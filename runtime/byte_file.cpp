@@ -149,10 +149,7 @@ void close_open_file(ByteFile& file) {
 void abandon_open_file(ByteFile& file) {
     if (!is_open(file.state))
         return;
-    if (file.buffer_use == BufferUse::writing) {
-        std::size_t written = 0;
-        os::write_file(file.handle, file.buffer, file.buffer_end, written);
-    }
+    write_out(file);
     empty_buffer(file);
     unlink_open_file(file);
 }
@@ -231,7 +228,6 @@ void assign_name(ByteFile& file, const ShortText& name) {
     file.name = name;
     file.position = 0;
     empty_buffer(file);
-    file.next_open = file.previous_open = nullptr;
 }
 
 void open_for_reading(ByteFile& file, std::int32_t record_size) {
@@ -359,13 +355,8 @@ void commit_buffered_output(ByteFile& file, std::size_t count) {
 }
 
 void write_out_open_files() {
-    for (ByteFile* file = first_open_file; file != nullptr; file = file->next_open) {
-        if (file->buffer_use == BufferUse::writing) {
-            std::size_t written = 0;
-            os::write_file(file->handle, file->buffer, file->buffer_end, written);
-            empty_buffer(*file);
-        }
-    }
+    for (ByteFile* file = first_open_file; file != nullptr; file = file->next_open)
+        write_out(*file);
 }
 
 } // namespace dorvane

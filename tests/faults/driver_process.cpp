@@ -12,6 +12,7 @@
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <utility>
 
 namespace fault_tests {
 
@@ -57,20 +58,25 @@ int open_device(const char* path, int flags) {
     _exit(127);
 }
 
-// Every record up to the end of the stream.
-std::vector<std::string> read_records(int socket) {
-    std::vector<std::string> records;
+// One record; the empty record marks the end of the stream.
+std::string receive_record(int socket) {
     for (;;) {
         char buffer[4096];
         const ssize_t received = recv(socket, buffer, sizeof buffer, 0);
-        if (received < 0 && errno == EINTR)
-            continue;
-        if (received < 0)
+        if (received >= 0)
+            return std::string(buffer, static_cast<std::size_t>(received));
+        if (errno != EINTR)
             fail("recv");
-        if (received == 0)
-            return records;
-        records.emplace_back(buffer, static_cast<std::size_t>(received));
     }
+}
+
+// Every record up to the end of the stream.
+std::vector<std::string> read_records(int socket) {
+    std::vector<std::string> records;
+    for (std::string record = receive_record(socket); !record.empty();
+         record = receive_record(socket))
+        records.push_back(std::move(record));
+    return records;
 }
 
 } // namespace
@@ -116,15 +122,7 @@ DriverProcess::~DriverProcess() {
 }
 
 std::string DriverProcess::next_output_record() {
-    for (;;) {
-        char buffer[4096];
-        const ssize_t received = recv(output_socket, buffer, sizeof buffer, 0);
-        if (received < 0 && errno == EINTR)
-            continue;
-        if (received < 0)
-            fail("recv");
-        return std::string(buffer, static_cast<std::size_t>(received));
-    }
+    return receive_record(output_socket);
 }
 
 void DriverProcess::send_signal(int signal_number) const {
